@@ -1,0 +1,61 @@
+#pragma once
+
+#include "DeviceModel.h"
+#include "SimBus.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QTest>
+
+#include <vector>
+
+// Helpers shared by the tests that run against the simulated Z-PORT.
+namespace simtest {
+
+inline QByteArray bytes(const zsim::Report &report, int count = 64)
+{
+    return QByteArray(reinterpret_cast<const char *>(report.data()), count);
+}
+
+// The 64-byte report a command should arrive as: the given bytes, then zeros.
+inline QByteArray padded(const QByteArray &head)
+{
+    QByteArray report = head;
+    report.append(QByteArray(64 - head.size(), '\0'));
+    return report;
+}
+
+inline QByteArray fromHex(const char *hex)
+{
+    return QByteArray::fromHex(hex);
+}
+
+// Fails the current test when the device saw a malformed command.
+inline bool noProtocolErrors()
+{
+    const auto errors = zsim::Bus::instance().protocolErrors();
+    for (const auto &e : errors)
+        qWarning("protocol error: %s", e.c_str());
+    return errors.empty();
+}
+
+inline std::vector<zsim::Report> sentWithCode(std::uint8_t code)
+{
+    std::vector<zsim::Report> result;
+    for (const auto &report : zsim::Bus::instance().sentReports()) {
+        if (report[0] == code)
+            result.push_back(report);
+    }
+    return result;
+}
+
+// The command codes the device received, in order.
+inline QByteArray sentCodes()
+{
+    QByteArray codes;
+    for (const auto &report : zsim::Bus::instance().sentReports())
+        codes.append(static_cast<char>(report[0]));
+    return codes;
+}
+
+} // namespace simtest

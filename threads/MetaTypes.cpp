@@ -1,0 +1,10 @@
+#include "MetaTypes.h"
+
+#include <QMetaType>
+
+#include <cstdint>
+
+void registerUint32MetaType()
+{
+    qRegisterMetaType<uint32_t>("uint32_t");
+}

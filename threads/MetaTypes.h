@@ -1,0 +1,5 @@
+#pragma once
+
+// Registers the types that the worker threads' signals carry across threads, so that queued
+// connections to the window can copy them.
+void registerUint32MetaType();
