@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libhidapi-dev zlib1g-dev
-          binutils-mingw-w64-x86-64 "$@")
+          binutils-mingw-w64-x86-64 ttf-bitstream-vera "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
