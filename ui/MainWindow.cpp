@@ -55,15 +55,6 @@ MainWindow::MainWindow(bool developerMode, QWidget *parent)
         mDeveloperMenu->addAction(mUpdateWithAction);
     }
 
-    // The forms are placed absolutely; move them clear of the menu bar. The size hint is the
-    // height the bar will have once shown (its current height is a default until then).
-    const int menuHeight = menuBar()->sizeHint().height();
-    const auto children = findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
-    for (QWidget *child : children) {
-        if (child != menuBar())
-            child->move(child->x(), child->y() + menuHeight);
-    }
-
     mHelpMenu = menuBar()->addMenu(tr("&Help"));
     mAboutAction = new QAction(tr("&About"), this);
     mAboutAction->setStatusTip(tr("Show the application's About box"));
@@ -71,6 +62,15 @@ MainWindow::MainWindow(bool developerMode, QWidget *parent)
     mManualAction = new QAction(tr("&Z-PORT Manual"), this);
     mManualAction->setStatusTip(tr("Open Converter Manual"));
     mHelpMenu->addAction(mManualAction);
+
+    // The forms are placed absolutely; move them clear of the menu bar. The size hint of the
+    // filled bar is the height it will have once shown (until then its height is a default).
+    const int menuHeight = menuBar()->sizeHint().height();
+    const auto children = findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget *child : children) {
+        if (child != menuBar())
+            child->move(child->x(), child->y() + menuHeight);
+    }
 
     setUpPagesAndConnections();
     mModuleInfo = new ModuleInfo;
