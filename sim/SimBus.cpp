@@ -272,6 +272,8 @@ hid_device_info *Bus::enumerate(unsigned short vendorId, unsigned short productI
     }
     if (hook)
         hook(count);
+    // Keeps "zport-sim status" current while the updater watches the device.
+    writeStatusFile();
     std::lock_guard<std::mutex> lock(mMutex);
     hid_device_info *head = nullptr;
     hid_device_info **tail = &head;
