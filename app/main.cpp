@@ -15,6 +15,7 @@ int main(int argc, char *argv[])
     const bool developerMode = developerModeRequested(QApplication::arguments());
 
     MainWindow window(developerMode);
+    registerErrorCodesMetaType();
     installCarriedFont();
     fixWindowHeight(window);
     window.show();

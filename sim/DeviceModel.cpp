@@ -1,5 +1,6 @@
 #include "DeviceModel.h"
 
+#include "FirmwareImageFormat.h"
 #include "device/UsbIds.h"
 
 #include <algorithm>
@@ -82,6 +83,21 @@ void DeviceModel::powerCycle()
     mBusyPolls = 0;
     mLogCursor = 0;
     mPageBuffer.fill(0xFF);
+
+    // The CPU image is flashed from 0, the FPGA bitstream from 0x60100 behind its header.
+    constexpr std::size_t kFpgaDataAddress = 0x60100;
+    std::uint16_t major = 0;
+    std::uint16_t minor = 0;
+    if (zport::readVersionRecord(mFlash.data(), mFlash.size(), zport::kVersionKindCpu, major,
+                                 minor)) {
+        mConfig.cpuMajor = major;
+        mConfig.cpuMinor = minor;
+    }
+    if (zport::readVersionRecord(mFlash.data() + kFpgaDataAddress, mFlash.size() - kFpgaDataAddress,
+                                 zport::kVersionKindFpga, major, minor)) {
+        mConfig.fpgaMajor = major;
+        mConfig.fpgaMinor = minor;
+    }
 }
 
 void DeviceModel::error(const std::string &message)
@@ -241,11 +257,13 @@ std::vector<Report> DeviceModel::handle(const Report &c, Clock::time_point now)
             return {};
         }
         const std::uint32_t sector = bigEndian32(c, 3);
-        if ((static_cast<std::uint64_t>(sector) + 1) * kSectorSize > kFlashSize) {
+        const std::size_t unit =
+            mConfig.cpuMajor >= 2 && sector < kFirstSectorIndex ? kBlockSize : kSectorSize;
+        if ((static_cast<std::uint64_t>(sector) + 1) * unit > kFlashSize) {
             error("erase: sector " + std::to_string(sector) + " beyond the flash");
             return {};
         }
-        std::fill_n(mFlash.begin() + static_cast<std::ptrdiff_t>(sector * kSectorSize), kSectorSize,
+        std::fill_n(mFlash.begin() + static_cast<std::ptrdiff_t>(sector * unit), unit,
                     std::uint8_t{0xFF});
         mErasedSectors.push_back(sector);
         mBusyUntil = now + mConfig.eraseBusy;

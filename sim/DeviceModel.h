@@ -17,6 +17,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kFlashSize = 16u * 1024u * 1024u;
 constexpr std::size_t kPageSize = 256;
 constexpr std::size_t kSectorSize = 64u * 1024u;
+// CPU firmware 2.0 and later take an erase index below kFirstSectorIndex as a 256 KiB block.
+constexpr std::size_t kBlockSize = 256u * 1024u;
+constexpr std::uint32_t kFirstSectorIndex = 6;
 
 struct DeviceConfig
 {
@@ -54,6 +57,7 @@ public:
     std::vector<Report> handle(const Report &command, Clock::time_point now);
 
     // Power loss: update mode, page buffer and busy state are gone; flash and settings stay.
+    // The device then reports the versions recorded in the images its flash holds.
     void powerCycle();
 
     // Faults.
@@ -77,6 +81,7 @@ public:
     bool fuMode() const { return mFuMode; }
     std::array<std::uint8_t, 10> serial() const { return mSerial; }
     std::array<std::uint8_t, 4> userFields() const { return mUserFields; }
+    // Erase indices as received; their unit depends on the CPU firmware version.
     const std::vector<std::uint32_t> &erasedSectors() const { return mErasedSectors; }
     const std::vector<VerifyRequest> &verifyRequests() const { return mVerifyRequests; }
     // Bytes programmed where the flash was not erased (they end up ANDed, as on NOR flash).

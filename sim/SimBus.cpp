@@ -61,6 +61,7 @@ void Bus::reset()
     mShortReplies = 0;
     mLatency = std::chrono::microseconds(0);
     mEnumerateHook = nullptr;
+    mWriteHook = nullptr;
     mArrived.notify_all();
 }
 
@@ -248,6 +249,12 @@ void Bus::setEnumerateHook(std::function<void(int)> hook)
     mEnumerateHook = std::move(hook);
 }
 
+void Bus::setWriteHook(std::function<void(const Report &)> hook)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mWriteHook = std::move(hook);
+}
+
 int Bus::lastOpenedHandleId() const
 {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -357,9 +364,16 @@ int Bus::write(hid_device_ *handle, const unsigned char *data, std::size_t lengt
 {
     pollControlFile();
     std::chrono::microseconds latency;
+    std::function<void(const Report &)> hook;
     {
         std::lock_guard<std::mutex> lock(mMutex);
         latency = mLatency;
+        hook = mWriteHook;
+    }
+    if (hook && data != nullptr && length > 1) {
+        Report seen{};
+        std::memcpy(seen.data(), data + 1, std::min<std::size_t>(length - 1, seen.size()));
+        hook(seen);
     }
     // The report takes its time on the wire.
     if (latency.count() > 0)
@@ -493,10 +507,15 @@ void Bus::setControlFile(const std::string &path)
 void Bus::pollControlFile()
 {
     std::vector<std::string> commands;
+    int replugDevice = 0;
     {
         std::lock_guard<std::mutex> lock(mMutex);
         if (mControlPath.empty())
             return;
+        if (mReplugDevice != 0 && Clock::now() >= mReplugAt) {
+            replugDevice = mReplugDevice;
+            mReplugDevice = 0;
+        }
         std::error_code ec;
         const auto size = std::filesystem::file_size(mControlPath, ec);
         if (ec || size <= mControlOffset) {
@@ -514,9 +533,11 @@ void Bus::pollControlFile()
             commands.push_back(line);
         }
     }
+    if (replugDevice != 0)
+        replug(replugDevice);
     for (const std::string &command : commands)
         runControlCommand(command);
-    if (!commands.empty())
+    if (!commands.empty() || replugDevice != 0)
         writeStatusFile();
 }
 
@@ -548,8 +569,13 @@ void Bus::runControlCommand(const std::string &command)
         if (ids.size() >= 2)
             unplug(ids[1]);
     } else if (command == "power-cycle") {
-        if (first != 0)
-            powerCycle(first);
+        // Off long enough for the updater's once-a-second watch to see it go.
+        if (first != 0) {
+            unplug(first);
+            std::lock_guard<std::mutex> lock(mMutex);
+            mReplugDevice = first;
+            mReplugAt = Clock::now() + std::chrono::milliseconds(2500);
+        }
     } else if (command == "silent") {
         setDropReplies(-1);
     } else if (command == "answer") {

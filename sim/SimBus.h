@@ -66,6 +66,9 @@ public:
     // Called at the start of every enumeration with its running count, outside the bus lock,
     // so a test can plug or unplug at an exact moment of a scan.
     void setEnumerateHook(std::function<void(int)> hook);
+    // Called at the start of every write with the 64-byte report as the device would receive it,
+    // outside the bus lock, so a test can fault exactly that report (setWriteFailures(1) fails it).
+    void setWriteHook(std::function<void(const Report &)> hook);
 
     // Record of reports in both directions, in order.
     std::vector<RecordEntry> record() const;
@@ -136,8 +139,12 @@ private:
     std::size_t mShortLength = 0;
     std::chrono::microseconds mLatency{0};
     std::function<void(int)> mEnumerateHook;
+    std::function<void(const Report &)> mWriteHook;
 
     std::string mControlPath;
+    // A power cycle asked for from outside: the device is back at this time.
+    int mReplugDevice = 0;
+    Clock::time_point mReplugAt{};
     std::uintmax_t mControlOffset = 0;
 };
 

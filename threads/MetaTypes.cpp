@@ -1,5 +1,7 @@
 #include "MetaTypes.h"
 
+#include "ErrorCodes.h"
+
 #include <QMetaType>
 
 #include <cstdint>
@@ -7,4 +9,9 @@
 void registerUint32MetaType()
 {
     qRegisterMetaType<uint32_t>("uint32_t");
+}
+
+void registerErrorCodesMetaType()
+{
+    qRegisterMetaType<ErrorCodes>("ErrorCodes");
 }

@@ -12,8 +12,14 @@
 #include "device/WinHID.h"
 #include "threads/DisconnectDetectThread.h"
 #include "threads/DiscoverThread.h"
+#include "threads/ImageFile.h"
+#include "threads/UpdateFPGAThread.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -33,6 +39,35 @@ const QString kCautionText = QString::fromUtf8(
     "\xE2\x80\x98OK\xE2\x80\x99 to proceed or \xE2\x80\x98"
     "Abort\xE2\x80\x99 to abort</p>");
 
+// The CPU pass reports its result just before its thread ends; the FPGA pass may only start
+// once it has ended (a start on a running thread is ignored).
+constexpr unsigned long kPassEndWaitMs = 5000;
+
+QString updateResultsTitle()
+{
+    return QStringLiteral("Software Update Results");
+}
+
+QString updateFailedText(const QString &image)
+{
+    return QStringLiteral("<p align='center'><b>ERROR: UPDATE OF ") + image +
+           QStringLiteral(
+               " FAILED!</b>\t\t\t<br><br><b>Do not unplug your Z-PORT!<b><br>Please try "
+               "to run the update again.<br>If that fails, Please call Korvel support @ ") +
+           QLatin1String(kSupportNumber) + QStringLiteral("</p>");
+}
+
+QByteArray carriedImagePath(const FirmwareVersion &version, bool cpu)
+{
+    // The CPU image's minor is written with a leading 0 ("1_09"), the FPGA image's as it is.
+    const QString minor =
+        cpu ? QStringLiteral("0%1").arg(version.minor) : QStringLiteral("%1").arg(version.minor);
+    const QString tag = QStringLiteral("%1_%2").arg(version.major).arg(minor);
+    return (QStringLiteral(":/resources/Z-PORT_") + tag +
+            (cpu ? QStringLiteral(".img") : QStringLiteral(".bin")))
+        .toUtf8();
+}
+
 } // namespace
 
 MainWindow::MainWindow(bool developerMode, QWidget *parent)
@@ -41,7 +76,12 @@ MainWindow::MainWindow(bool developerMode, QWidget *parent)
       mDeveloperMode(developerMode)
 {
     mDiscoverThread = new DiscoverThread();
+    mUpdateThread = new UpdateFPGAThread();
     mDisconnectThread = new DisconnectDetectThread();
+    mChooseFile = [](QWidget *parent, const QString &caption, const QString &dir,
+                     const QString &filter) {
+        return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+    };
 
     mUi->setupUi(this);
 
@@ -52,6 +92,7 @@ MainWindow::MainWindow(bool developerMode, QWidget *parent)
         mDeveloperMenu->addAction(mProgramSnAction);
         mUpdateWithAction = new QAction(tr("&Update With..."), this);
         mUpdateWithAction->setStatusTip(tr("Select a particular update"));
+        connect(mUpdateWithAction, &QAction::triggered, this, &MainWindow::ChooseUpdateFiles);
         mDeveloperMenu->addAction(mUpdateWithAction);
     }
 
@@ -78,7 +119,9 @@ MainWindow::MainWindow(bool developerMode, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // Workers use the link and this window's slots: stop them before either goes away.
+    // Workers use the link and this window's slots: stop them before either goes away. The
+    // update thread's own destructor stops a pass that still runs.
+    delete mUpdateThread;
     for (QThread *thread :
          {static_cast<QThread *>(mDiscoverThread), static_cast<QThread *>(mDisconnectThread)}) {
         thread->requestInterruption();
@@ -112,6 +155,8 @@ void MainWindow::setUpPagesAndConnections()
     mZportUi->mGroupBox->removeTab(2);
     mZportUi->mUpdateProgressMessageLabel->setText(QString());
     mZportUi->mUpdateProgressProgressBar->setRange(0, 100);
+    connect(mZportUi->mUpdatePushButton, &QPushButton::clicked, this,
+            &MainWindow::zportUpdateButtonPressed);
     mRefreshTimer = new QTimer(this);
     mRefreshTimer->start(kRefreshIntervalMs);
     mLogShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), this);
@@ -134,6 +179,11 @@ void MainWindow::setUpPagesAndConnections()
     connect(mDiscoverThread, &DiscoverThread::PostModuleType, this, &MainWindow::PostModuleType);
     connect(mDiscoverThread, &DiscoverThread::PostModuleSerial, this,
             &MainWindow::PostModuleSerial);
+    connect(mUpdateThread, &UpdateFPGAThread::PostUpdateProgressAmount, this,
+            &MainWindow::PostUpdateProgressAmount);
+    connect(mUpdateThread, &UpdateFPGAThread::PostFPGAUpdateComplete, this,
+            &MainWindow::PostFPGAUpdateComplete);
+    connect(this, &MainWindow::EndUpdate, mUpdateThread, &UpdateFPGAThread::EndUpdate);
     connect(mDisconnectThread, &DisconnectDetectThread::PostConnectionStatus, this,
             &MainWindow::PostConnectionStatus);
     connect(mRefreshTimer, &QTimer::timeout, this, &MainWindow::mUpdateZportUI);
@@ -159,6 +209,9 @@ void MainWindow::findDevicePressed()
 {
     if (mDiscoverThread->isRunning())
         return;
+    // A scan would share the link with the pass.
+    if (refusedWhileUpdating())
+        return;
     const auto answer =
         QMessageBox::warning(this, tr("Caution"), kCautionText,
                              QMessageBox::Ok | QMessageBox::Abort, QMessageBox::NoButton);
@@ -177,6 +230,18 @@ void MainWindow::PostAppStatusMessage(const QString &message)
 void MainWindow::PostConnectionStatus(const QString &message, int code)
 {
     Q_UNUSED(message)
+    if (code != 1 && mUpdateThread->isRunning()) {
+        emit EndUpdate();
+        // Waits for a transfer of the pass that is under way; the pass's next transfers then
+        // fail at once and it ends as failed.
+        gWinHID.close();
+        mUpdateAbandoned = true;
+        PostFPGAUpdateComplete(QStringLiteral("Z-PORT"), UpdateFailed);
+        // A second device during an update: the update failure says it all. (The pass may
+        // have ended by now, which is why this does not test the thread again.)
+        if (code == 6)
+            return;
+    }
     const ConnectionReaction reaction = connectionReaction(code);
     if (!reaction.known)
         return;
@@ -205,6 +270,9 @@ void MainWindow::PostModuleVersion(uint32_t fx3Major, uint32_t fx3Minor, uint32_
                                    uint32_t fpgaMinor)
 {
     mModuleInfo->setVersions(fx3Major, fx3Minor, fpgaMajor, fpgaMinor);
+    // CPU firmware below 1.1 (in practice any 0.x or 1.x) erases in the old way.
+    const double cpuVersion = double(fx3Major + fx3Minor / 100);
+    mUpdateThread->setOldFirmware(cpuVersion < 1.1);
 }
 
 void MainWindow::PostUserFields(int int1, int int2, int int3, int int4)
@@ -245,4 +313,180 @@ void MainWindow::mUpdateZportUI()
         mZportUi->mGroupBox->setTabEnabled(1, mConfiguratorAllowed);
     }
     mRefreshTimer->start(kRefreshIntervalMs);
+}
+
+bool MainWindow::refusedWhileUpdating()
+{
+    if (!mUpdateThread->isRunning())
+        return false;
+    mUi->appStatusLabel->setText(QStringLiteral("Update is already in progress!"));
+    return true;
+}
+
+void MainWindow::zportUpdateButtonPressed()
+{
+    updateDevicePressed();
+}
+
+void MainWindow::updateDevicePressed()
+{
+    const QString carriedFpga = mZportUi->mUpdateToVersionFPGALineEdit->text();
+    const QString carriedCpu = mZportUi->mUpdateToVersionCPULineEdit->text();
+    const QString deviceCpu = mModuleInfo->cpuVersion();
+    const QString deviceFpga = mModuleInfo->fpgaVersion();
+    const QByteArray cpuPath = carriedImagePath(kCarriedCpuVersion, true);
+    const QByteArray fpgaPath = carriedImagePath(kCarriedFpgaVersion, false);
+
+    if (refusedWhileUpdating())
+        return;
+    if (deviceCpu == carriedCpu && deviceFpga == carriedFpga) {
+        const auto answer = QMessageBox::warning(
+            this, tr("Z-PORT Update"),
+            QStringLiteral("<p align='center'>Your Z-PORT is already updated to the latest "
+                           "firmware.\t\t\t<br><br>Update anyways?</p>"),
+            QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::NoButton);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
+    startCpuPass(cpuPath, fpgaPath);
+}
+
+bool MainWindow::ChooseUpdateFiles()
+{
+    if (refusedWhileUpdating())
+        return false;
+    const auto go = QMessageBox::warning(
+        this, tr("Software Update Instructions"),
+        QStringLiteral("You are going to be prompted for two files.<p>\t\t\tPlease locate the .bin "
+                       "file first, then the .img.<p>\t\t\tBoth are included in the .zip file you "
+                       "downloaded,\t\t\tand should be located wherever it was extracted to."),
+        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton);
+    if (go == QMessageBox::Cancel)
+        return false;
+
+    const auto tryAgain = [this](const QString &which) {
+        return QMessageBox::warning(this, tr("Software Update Instructions"),
+                                    QStringLiteral("Selection for ") + which +
+                                        QStringLiteral(" file cancelled.<p>\t\t\tWant to try "
+                                                       "again, or abort update?"),
+                                    QMessageBox::Retry | QMessageBox::Cancel,
+                                    QMessageBox::NoButton) != QMessageBox::Cancel;
+    };
+    const QString home = QDir::home().absolutePath();
+    QString fpgaPath;
+    QString cpuPath;
+    for (;;) {
+        const QString fpga =
+            mChooseFile(this, tr("Upload FPGA .bin File"), home, tr(".bin (*.bin)"));
+        if (fpga.isEmpty()) {
+            if (!tryAgain(QStringLiteral("FPGA .bin")))
+                return false;
+            continue;
+        }
+        fpgaPath = QFileInfo(fpga).absoluteFilePath();
+        const QString cpu =
+            mChooseFile(nullptr, tr("Upload CPU .img File"), home, tr(".img (*.img)"));
+        if (cpu.isEmpty()) {
+            if (!tryAgain(QStringLiteral("FX3 .img")))
+                return false;
+            continue;
+        }
+        cpuPath = QFileInfo(cpu).absoluteFilePath();
+        break;
+    }
+    startCpuPass(cpuPath.toUtf8(), fpgaPath.toUtf8());
+    return false;
+}
+
+void MainWindow::startCpuPass(const QByteArray &cpuPath, const QByteArray &fpgaPath)
+{
+    // Both files are checked before anything is sent: a bad FPGA file found only after the
+    // CPU pass would leave the device half updated.
+    const QString cpuProblem = validateImageFile(cpuPath, kImageKindCpu);
+    if (!cpuProblem.isEmpty()) {
+        reportRefusedImage(QStringLiteral("CPU"), cpuProblem);
+        return;
+    }
+    const QString fpgaProblem = validateImageFile(fpgaPath, kImageKindFpga);
+    if (!fpgaProblem.isEmpty()) {
+        reportRefusedImage(QStringLiteral("FPGA"), fpgaProblem);
+        return;
+    }
+
+    mUpdateStage = 0;
+    mUpdateAbandoned = false;
+    mZportUi->mUpdateProgressMessageLabel->setText(QStringLiteral("Updating CPU..."));
+    mUpdateThread->setCpuImagePath(cpuPath);
+    mUpdateThread->setFpgaImagePath(fpgaPath);
+    if (!mUpdateThread->selectImage(true)) {
+        reportRefusedImage(QStringLiteral("CPU"), tr("The CPU image file could not be read."));
+        return;
+    }
+    mUpdateThread->start(QThread::InheritPriority);
+}
+
+void MainWindow::reportRefusedImage(const QString &image, const QString &reason)
+{
+    QMessageBox::warning(this, updateResultsTitle(),
+                         QStringLiteral("<p align='center'><b>ERROR: UPDATE OF ") + image +
+                             QStringLiteral(" FAILED!</b><br><br>") + reason.toHtmlEscaped() +
+                             QStringLiteral("<br><br>Nothing was written to the Z-PORT.</p>"));
+    mZportUi->mUpdateProgressProgressBar->setValue(0);
+    mZportUi->mUpdateProgressMessageLabel->setText(QStringLiteral("FAILED!"));
+    mUi->appStatusLabel->setText(QStringLiteral("UPDATE FAILED!"));
+}
+
+void MainWindow::PostUpdateProgressAmount(int progress)
+{
+    mZportUi->mUpdateProgressProgressBar->setValue(progress);
+}
+
+void MainWindow::PostFPGAUpdateComplete(const QString &message, ErrorCodes success)
+{
+    const bool succeeded = success == UpdateSucceeded && !mUpdateAbandoned;
+    if (succeeded && mUpdateStage == 0) {
+        mZportUi->mUpdateProgressMessageLabel->setText(QStringLiteral("Updating FPGA..."));
+        if (!mUpdateThread->wait(kPassEndWaitMs)) {
+            PostFPGAUpdateComplete(QStringLiteral("FPGA"), UpdateFailed);
+            return;
+        }
+        // Never start again with the CPU image still in the buffer.
+        if (!mUpdateThread->selectImage(false)) {
+            reportRefusedImage(QStringLiteral("FPGA"),
+                               tr("The FPGA image file could not be read."));
+            return;
+        }
+        mUpdateThread->start(QThread::InheritPriority);
+        mUpdateStage = 1;
+        mUi->appStatusLabel->setText(QStringLiteral("CPU Update Complete!"));
+    } else if (succeeded && mUpdateStage == 1) {
+        mZportUi->mUpdateProgressProgressBar->setValue(0);
+        mZportUi->mUpdateProgressMessageLabel->setText(QStringLiteral("Complete!"));
+        QMessageBox::warning(
+            this, updateResultsTitle(),
+            QStringLiteral("<p align='center'><b>Update Successful!</b><br><br>Please power-cycle "
+                           "the Z-PORT before using.\t\t\t<br>The update will not take effect "
+                           "<br> until you do.</p>"));
+        mUi->appStatusLabel->setText(QStringLiteral("FPGA Update Complete!"));
+    } else {
+        QMessageBox::warning(this, updateResultsTitle(), updateFailedText(message));
+        mZportUi->mUpdateProgressProgressBar->setValue(0);
+        mZportUi->mUpdateProgressMessageLabel->setText(QStringLiteral("FAILED!"));
+        mUi->appStatusLabel->setText(QStringLiteral("UPDATE FAILED!"));
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Ending the process mid-pass would leave a partly written image in the device's flash.
+    if (mUpdateThread->isRunning()) {
+        event->ignore();
+        QMessageBox::warning(
+            this, tr("Z-PORT Update"),
+            QStringLiteral("<p align='center'>The Z-PORT is being updated.<br>Please "
+                           "wait until the update has finished before closing "
+                           "the Updater.</p>"));
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }

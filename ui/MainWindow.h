@@ -1,9 +1,13 @@
 #pragma once
 
+#include "threads/ErrorCodes.h"
+
+#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -15,6 +19,7 @@ class ZportUi;
 class DiscoverThread;
 class DisconnectDetectThread;
 class ModuleInfo;
+class UpdateFPGAThread;
 class QAction;
 class QMenu;
 class QShortcut;
@@ -27,10 +32,18 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
+    // Asks for a file to open: parent, caption, starting directory, filter; empty when cancelled.
+    using FileChooser =
+        std::function<QString(QWidget *, const QString &, const QString &, const QString &)>;
+
     explicit MainWindow(bool developerMode, QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Replaces the open-file dialog (tests answer it themselves).
+    void setFileChooser(FileChooser chooser) { mChooseFile = std::move(chooser); }
+
     DiscoverThread *discoverThread() const { return mDiscoverThread; }
+    UpdateFPGAThread *updateThread() const { return mUpdateThread; }
     DisconnectDetectThread *disconnectThread() const { return mDisconnectThread; }
     const ModuleInfo &moduleInfo() const { return *mModuleInfo; }
     bool isConfiguratorAllowed() const { return mConfiguratorAllowed; }
@@ -43,23 +56,40 @@ signals:
 public slots:
     void PostAppStatusMessage(const QString &message);
     void PostConnectionStatus(const QString &message, int code);
+    void PostUpdateProgressAmount(int progress);
+    void PostFPGAUpdateComplete(const QString &message, ErrorCodes success);
+    void updateDevicePressed();
     void PostModuleVersion(uint32_t fx3Major, uint32_t fx3Minor, uint32_t fpgaMajor,
                            uint32_t fpgaMinor);
     void PostUserFields(int int1, int int2, int int3, int int4);
     void PostModuleType(uint32_t moduleType);
     void PostModuleSerial(QString sn);
     void mUpdateZportUI();
+    bool ChooseUpdateFiles();
 
 private slots:
+    void zportUpdateButtonPressed();
     void findDevicePressed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void setUpPagesAndConnections();
+    void startCpuPass(const QByteArray &cpuPath, const QByteArray &fpgaPath);
+    void reportRefusedImage(const QString &image, const QString &reason);
+    bool refusedWhileUpdating();
     void showScanPage(const QString &picture);
     void showDevicePage(const QString &picture);
 
     DiscoverThread *mDiscoverThread = nullptr;
+    UpdateFPGAThread *mUpdateThread = nullptr;
     DisconnectDetectThread *mDisconnectThread = nullptr;
+    int mUpdateStage = 0;
+    // Set when the connection was lost during a pass: nothing the pass reports later may count
+    // as success.
+    bool mUpdateAbandoned = false;
+    FileChooser mChooseFile;
     std::unique_ptr<Ui::MainWindowUi> mUi;
     std::unique_ptr<Ui::ZportUi> mZportUi;
     std::unique_ptr<Ui::UnknownUi> mUnknownUi;
