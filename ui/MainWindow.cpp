@@ -1,13 +1,18 @@
 #include "MainWindow.h"
 
 #include "ConnectionMessages.h"
+#include "DeviceLog.h"
 #include "FirmwareVersion.h"
+#include "HelpTexts.h"
 #include "ModuleInfo.h"
 #include "Pictures.h"
+#include "SerialNumberInput.h"
+#include "UserSettings.h"
 #include "ui_MainWindowUi.h"
 #include "ui_UnknownUi.h"
 #include "ui_ZportUi.h"
 
+#include "device/DiagnosticLog.h"
 #include "device/UsbIds.h"
 #include "device/WinHID.h"
 #include "threads/DisconnectDetectThread.h"
@@ -17,15 +22,22 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QShortcut>
+#include <QTextEdit>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -82,6 +94,12 @@ MainWindow::MainWindow(bool developerMode, QWidget *parent)
                      const QString &filter) {
         return QFileDialog::getOpenFileName(parent, caption, dir, filter);
     };
+    mSerialPrompt = [](QString &text) {
+        bool ok = false;
+        text = QInputDialog::getText(nullptr, tr("Rename Label"), tr("New name:"),
+                                     QLineEdit::Normal, QString(), &ok);
+        return ok;
+    };
 
     mUi->setupUi(this);
 
@@ -89,6 +107,7 @@ MainWindow::MainWindow(bool developerMode, QWidget *parent)
         mDeveloperMenu = menuBar()->addMenu(tr("&Developer"));
         mProgramSnAction = new QAction(tr("&Program S/N"), this);
         mProgramSnAction->setStatusTip(tr("Program the ZPORT's Serial Number"));
+        connect(mProgramSnAction, &QAction::triggered, this, &MainWindow::ProgramSerialNumber);
         mDeveloperMenu->addAction(mProgramSnAction);
         mUpdateWithAction = new QAction(tr("&Update With..."), this);
         mUpdateWithAction->setStatusTip(tr("Select a particular update"));
@@ -99,9 +118,11 @@ MainWindow::MainWindow(bool developerMode, QWidget *parent)
     mHelpMenu = menuBar()->addMenu(tr("&Help"));
     mAboutAction = new QAction(tr("&About"), this);
     mAboutAction->setStatusTip(tr("Show the application's About box"));
+    connect(mAboutAction, &QAction::triggered, this, &MainWindow::About);
     mHelpMenu->addAction(mAboutAction);
     mManualAction = new QAction(tr("&Z-PORT Manual"), this);
     mManualAction->setStatusTip(tr("Open Converter Manual"));
+    connect(mManualAction, &QAction::triggered, this, &MainWindow::Manual);
     mHelpMenu->addAction(mManualAction);
 
     // The forms are placed absolutely; move them clear of the menu bar. The size hint of the
@@ -155,11 +176,24 @@ void MainWindow::setUpPagesAndConnections()
     mZportUi->mGroupBox->removeTab(2);
     mZportUi->mUpdateProgressMessageLabel->setText(QString());
     mZportUi->mUpdateProgressProgressBar->setRange(0, 100);
+    connect(mZportUi->mUpdatePushButton_2, &QPushButton::clicked, this,
+            &MainWindow::on_mUpdatePushButton_2_clicked);
+    connect(mZportUi->testPattern, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::on_testPattern_currentIndexChanged);
+    connect(mZportUi->testPattern_2, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::on_testPattern2_currentIndexChanged);
+    connect(mZportUi->testPattern_3, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::on_testPattern3_currentIndexChanged);
+    connect(mZportUi->testPattern_4, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::on_testPattern4_currentIndexChanged);
+    connect(mZportUi->mGroupBox, &QTabWidget::tabBarClicked, this,
+            &MainWindow::on_configuretab_clicked);
     connect(mZportUi->mUpdatePushButton, &QPushButton::clicked, this,
             &MainWindow::zportUpdateButtonPressed);
     mRefreshTimer = new QTimer(this);
     mRefreshTimer->start(kRefreshIntervalMs);
     mLogShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), this);
+    connect(mLogShortcut, &QShortcut::activated, this, &MainWindow::logToggleTriggered);
 
     // The status line sits below both pages; keep it above them and let the page show
     // through, so it is readable on either page.
@@ -489,4 +523,194 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+bool MainWindow::refusedWhileLinkBusy()
+{
+    if (mUpdateThread->isRunning()) {
+        mUi->appStatusLabel->setText(tr("Device busy, try again when the update has finished."));
+        return true;
+    }
+    if (mDiscoverThread->isRunning()) {
+        mUi->appStatusLabel->setText(tr("Device busy, try again when the scan has finished."));
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::on_testPattern_currentIndexChanged(int index)
+{
+    mUserField1 = usersettings::lossOfSignalCode(index);
+}
+
+void MainWindow::on_testPattern2_currentIndexChanged(int index)
+{
+    mUserField2 = index;
+}
+
+void MainWindow::on_testPattern3_currentIndexChanged(int index)
+{
+    mUserField3 = index;
+}
+
+void MainWindow::on_testPattern4_currentIndexChanged(int index)
+{
+    mUserField4 = index;
+}
+
+void MainWindow::update_current_text()
+{
+    const QString current = QStringLiteral("Current: ");
+    const int shown = usersettings::lossOfSignalIndex(mUserField1);
+    mZportUi->testPattern->setCurrentIndex(shown);
+    mZportUi->testPattern_from_device->setText(current + mZportUi->testPattern->itemText(shown));
+
+    const struct
+    {
+        int *field;
+        QComboBox *box;
+        QLabel *label;
+    } settings[] = {
+        {&mUserField2, mZportUi->testPattern_2, mZportUi->testPattern_from_device_2},
+        {&mUserField3, mZportUi->testPattern_3, mZportUi->testPattern_from_device_3},
+        {&mUserField4, mZportUi->testPattern_4, mZportUi->testPattern_from_device_4},
+    };
+    for (const auto &setting : settings) {
+        *setting.field = usersettings::validSetting(*setting.field);
+        setting.box->setCurrentIndex(*setting.field);
+        setting.label->setText(current + setting.box->itemText(*setting.field));
+    }
+}
+
+void MainWindow::on_mUpdatePushButton_2_clicked()
+{
+    if (refusedWhileLinkBusy())
+        return;
+    const QByteArray command =
+        usersettings::settingsCommand(mUserField1, mUserField2, mUserField3, mUserField4);
+    if (gWinHID.write(0, reinterpret_cast<const std::uint8_t *>(command.constData()),
+                      std::uint8_t(command.size())) > 0) {
+        QMessageBox::warning(
+            this, tr("Configuration Update Results"),
+            QStringLiteral("<p align='center'><b>Update Successful!</b><br><br>Please power-cycle "
+                           "the Z-PORT before using.                    <br>The update will not "
+                           "take effect <br> until you do.</p>"));
+    }
+    update_current_text();
+}
+
+void MainWindow::on_configuretab_clicked(int index)
+{
+    Q_UNUSED(index)
+    if (!mZportUi->mGroupBox->isTabEnabled(1)) {
+        QMessageBox::warning(
+            this, tr("Z-PORT Out Of Date"),
+            QStringLiteral(
+                "<p align='center'>Please update the Z-PORT before using configurator.</p>"));
+    }
+    update_current_text();
+    on_mLogTab_clicked();
+}
+
+void MainWindow::on_mLogTab_clicked()
+{
+    const QString noLogs = QLatin1String(devicelog::kNoLogsText);
+    const QString outOfDate = QLatin1String(devicelog::kOutOfDateText);
+    // A fetch while a worker transfers would mix its requests into that exchange.
+    if (refusedWhileLinkBusy())
+        return;
+    if (mLogText == noLogs || mLogText == outOfDate)
+        mLogText.clear();
+
+    if (!mConfiguratorAllowed) {
+        mLogText = outOfDate;
+    } else {
+        std::uint8_t reply[devicelog::kReplySize] = {};
+        const std::uint8_t request[1] = {0xF1};
+        int countdown = devicelog::kMaxRequests - 1;
+        for (;;) {
+            gWinHID.write(0, request, sizeof request);
+            // A silent device ends the fetch after one read time-out.
+            const int count = gWinHID.read(reply, devicelog::kReplySize);
+            const bool end = devicelog::isEndMarker(reply);
+            if (count > 0 && !end)
+                mLogText += devicelog::lineText(reply);
+            if (countdown-- == 0 || end || count <= 0)
+                break;
+        }
+        if (mLogText.isEmpty())
+            mLogText = noLogs;
+    }
+    mZportUi->logTextEdit->setReadOnly(true);
+    mZportUi->logTextEdit->setText(mLogText);
+    mZportUi->logTextEdit->show();
+}
+
+void MainWindow::logToggleTriggered()
+{
+    if (mLogsTabShown) {
+        mZportUi->mGroupBox->removeTab(2);
+        mZportUi->mGroupBox->setCurrentIndex(0);
+    } else {
+        mZportUi->mGroupBox->insertTab(2, mZportUi->mZportLogTab, tr("Logs"));
+        on_mLogTab_clicked();
+        mZportUi->mGroupBox->setCurrentIndex(2);
+    }
+    mLogsTabShown = !mLogsTabShown;
+}
+
+bool MainWindow::About()
+{
+    QMessageBox::information(this, tr("About Z-PORT Updater"),
+                             help::aboutText(mDeveloperMode, QString::fromLatin1(qVersion())));
+    return true;
+}
+
+bool MainWindow::Manual()
+{
+    const QString source = QStringLiteral(":/resources/%1").arg(help::kManualFileName);
+    QFile probe(source);
+    if (probe.open(QIODevice::ReadOnly)) {
+        logMessage(QStringLiteral("good"));
+        probe.close();
+    }
+    const QString target = QDir(QDir::tempPath()).absoluteFilePath(help::kManualFileName);
+    // An earlier copy is read-only (copied from the resource tree): make it removable first.
+    QFile::setPermissions(target, QFileDevice::ReadOther | QFileDevice::WriteOther);
+    QFile::remove(target);
+    QFile::copy(source, target);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+    return true;
+}
+
+bool MainWindow::ConfigManual()
+{
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(help::configManualPath(QCoreApplication::applicationDirPath())));
+    return true;
+}
+
+bool MainWindow::ProgramSerialNumber()
+{
+    QString text;
+    do {
+        if (!mSerialPrompt(text))
+            return true;
+    } while (!serialNumberAccepted(text));
+
+    if (refusedWhileLinkBusy())
+        return true;
+    const QByteArray serial = serialNumberToSend(text);
+    if (mUpdateThread->ProgramSerialNumber(serial) == 0) {
+        QMessageBox::warning(this, tr("Program S/N"),
+                             QStringLiteral("<p align='center'>The serial number %1 was written "
+                                            "to the Z-PORT.<br>It shows after the next scan.</p>")
+                                 .arg(QString::fromLatin1(serial)));
+    } else {
+        QMessageBox::warning(this, tr("Program S/N"),
+                             QStringLiteral("<p align='center'>The serial number was not written "
+                                            "to the Z-PORT.<br>Make sure the Z-PORT is connected "
+                                            "and scanned, then try again.</p>"));
+    }
+    return true;
 }

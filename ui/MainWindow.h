@@ -39,8 +39,12 @@ public:
     explicit MainWindow(bool developerMode, QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Replaces the open-file dialog (tests answer it themselves).
+    // Asks for a line of text; false when cancelled.
+    using TextPrompt = std::function<bool(QString &text)>;
+
+    // Replace the open-file dialog and the serial-number prompt (tests answer them).
     void setFileChooser(FileChooser chooser) { mChooseFile = std::move(chooser); }
+    void setSerialNumberPrompt(TextPrompt prompt) { mSerialPrompt = std::move(prompt); }
 
     DiscoverThread *discoverThread() const { return mDiscoverThread; }
     UpdateFPGAThread *updateThread() const { return mUpdateThread; }
@@ -65,11 +69,24 @@ public slots:
     void PostModuleType(uint32_t moduleType);
     void PostModuleSerial(QString sn);
     void mUpdateZportUI();
+    bool About();
+    bool Manual();
+    bool ConfigManual();
+    bool ProgramSerialNumber();
     bool ChooseUpdateFiles();
 
 private slots:
     void zportUpdateButtonPressed();
     void findDevicePressed();
+    void on_testPattern_currentIndexChanged(int index);
+    void on_testPattern2_currentIndexChanged(int index);
+    void on_testPattern3_currentIndexChanged(int index);
+    void on_testPattern4_currentIndexChanged(int index);
+    void update_current_text();
+    void on_mUpdatePushButton_2_clicked();
+    void on_configuretab_clicked(int index);
+    void on_mLogTab_clicked();
+    void logToggleTriggered();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -79,6 +96,9 @@ private:
     void startCpuPass(const QByteArray &cpuPath, const QByteArray &fpgaPath);
     void reportRefusedImage(const QString &image, const QString &reason);
     bool refusedWhileUpdating();
+    // The link has one user at a time: while a scan or an update transfers, the window sends
+    // nothing and says so on the status line.
+    bool refusedWhileLinkBusy();
     void showScanPage(const QString &picture);
     void showDevicePage(const QString &picture);
 
@@ -90,6 +110,8 @@ private:
     // as success.
     bool mUpdateAbandoned = false;
     FileChooser mChooseFile;
+    TextPrompt mSerialPrompt;
+    bool mLogsTabShown = false;
     std::unique_ptr<Ui::MainWindowUi> mUi;
     std::unique_ptr<Ui::ZportUi> mZportUi;
     std::unique_ptr<Ui::UnknownUi> mUnknownUi;
