@@ -6,9 +6,11 @@
 #include "threads/ImageFile.h"
 #include "threads/UpdateFPGAThread.h"
 
+#include "TestFiles.h"
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+
 #include <QtTest>
 
 #include <cstring>
@@ -58,12 +60,7 @@ private:
 
     QByteArray writeFile(const QString &name, const QByteArray &contents)
     {
-        const QString path = mDir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(contents) != contents.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path.toUtf8();
+        return writeTestFile(mDir, name, contents);
     }
 
 private slots:

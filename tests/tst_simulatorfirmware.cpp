@@ -17,26 +17,6 @@ using zsim::Report;
 
 namespace {
 
-Report command(const QByteArray &head)
-{
-    Report r{};
-    std::memcpy(r.data(), head.constData(), std::size_t(std::min(64, int(head.size()))));
-    return r;
-}
-
-QByteArray longForm(int code, int length, uint argument, const QByteArray &payload)
-{
-    QByteArray head(8, '\0');
-    head[0] = char(code);
-    head[1] = char(length >> 8);
-    head[2] = char(length);
-    head[3] = char(argument >> 24);
-    head[4] = char(argument >> 16);
-    head[5] = char(argument >> 8);
-    head[6] = char(argument);
-    return head + payload;
-}
-
 Report fuRequest()
 {
     return command(longForm(0x0A, 17, 0x1092, QByteArray("Kestrel-Overhang", 17)));

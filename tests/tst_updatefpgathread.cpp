@@ -3,6 +3,7 @@
 #include "SignalLog.h"
 #include "SimTestSupport.h"
 #include "StdoutCapture.h"
+#include "TestFiles.h"
 
 #include "device/ReportProtocol.h"
 #include "device/UsbIds.h"
@@ -30,20 +31,6 @@ const QByteArray kFuKey("Kestrel-Overhang", 17);
 const QByteArray kFpgaStart = QByteArray(16, '\xFF') + QByteArray("\x55\x99\xAA\x66");
 // A pass that meets a gone or silent device must end within this, at the product's read bound.
 constexpr qint64 kFaultBoundMs = 5000;
-
-// Head of a long-form command: code, big-endian length and argument, reserved 0; then payload.
-QByteArray longForm(int code, int length, uint argument, const QByteArray &payload = QByteArray())
-{
-    QByteArray head(8, '\0');
-    head[0] = char(code);
-    head[1] = char(length >> 8);
-    head[2] = char(length);
-    head[3] = char(argument >> 24);
-    head[4] = char(argument >> 16);
-    head[5] = char(argument >> 8);
-    head[6] = char(argument);
-    return head + payload;
-}
 
 QByteArray eraseReport(uint index)
 {
@@ -158,12 +145,7 @@ private:
 
     QByteArray writeFile(const QString &name, const QByteArray &contents)
     {
-        const QString path = mDir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(contents) != contents.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path.toUtf8();
+        return writeTestFile(mDir, name, contents);
     }
 
     bool load(const QByteArray &path, bool cpu)

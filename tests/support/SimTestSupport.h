@@ -7,6 +7,9 @@
 #include <QStringList>
 #include <QTest>
 
+#include <algorithm>
+#include <cstring>
+
 #include <vector>
 
 // Helpers shared by the tests that run against the simulated Z-PORT.
@@ -28,6 +31,29 @@ inline QByteArray padded(const QByteArray &head)
 inline QByteArray fromHex(const char *hex)
 {
     return QByteArray::fromHex(hex);
+}
+
+// A long-form command: code, big-endian length and argument, reserved 0, then the payload.
+inline QByteArray longForm(int code, int length, uint argument,
+                           const QByteArray &payload = QByteArray())
+{
+    QByteArray head(8, '\0');
+    head[0] = char(code);
+    head[1] = char(length >> 8);
+    head[2] = char(length);
+    head[3] = char(argument >> 24);
+    head[4] = char(argument >> 16);
+    head[5] = char(argument >> 8);
+    head[6] = char(argument);
+    return head + payload;
+}
+
+// The bytes as the device model receives them: zero-filled to 64.
+inline zsim::Report command(const QByteArray &head)
+{
+    zsim::Report r{};
+    std::memcpy(r.data(), head.constData(), std::size_t(std::min(64, int(head.size()))));
+    return r;
 }
 
 // Fails the current test when the device saw a malformed command.
