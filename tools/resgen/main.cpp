@@ -2,9 +2,10 @@
 //
 //   zport-resgen <output-dir>
 //
-// writes <output-dir>/gui/media/png/zport{HDMI,SDI,Unknown,None}.png (440 x 293) and
-// <output-dir>/windows/zport-updater.ico (one 48 x 48, 32-bit image). Every run writes the same
-// bytes: text comes from the Vera font files named below, never from the system's fonts.
+// writes <output-dir>/gui/media/png/zport{HDMI,SDI,Unknown,None}.png (440 x 293),
+// <output-dir>/windows/zport-updater.ico (one 48 x 48, 32-bit image) and
+// <output-dir>/linux/zport-updater.png (256 x 256, the Linux desktop icon). Every run writes the
+// same bytes: text comes from the Vera font files named below, never from the system's fonts.
 
 #include "IcoFile.h"
 #include "ProductArt.h"
@@ -68,7 +69,8 @@ int main(int argc, char **argv)
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: zport-resgen <output-dir>\n"
                              "writes <output-dir>/gui/media/png/*.png and "
-                             "<output-dir>/windows/zport-updater.ico\n");
+                             "<output-dir>/windows/zport-updater.ico and "
+                             "<output-dir>/linux/zport-updater.png\n");
         return 2;
     }
 
@@ -112,6 +114,13 @@ int main(int argc, char **argv)
     const QByteArray icon = icoFromImage(art::iconPicture(48));
     if (icon.isEmpty() ||
         !writeFile(QDir(windowsDir).filePath(QStringLiteral("zport-updater.ico")), icon))
+        return 1;
+
+    // The Linux desktop's icon (share/icons/hicolor/256x256/apps).
+    const QString linuxDir = out.filePath(QStringLiteral("linux"));
+    if (!QDir().mkpath(linuxDir) ||
+        !writePng(QDir(linuxDir).filePath(QStringLiteral("zport-updater.png")),
+                  art::iconPicture(256)))
         return 1;
     return 0;
 }
