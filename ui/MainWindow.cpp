@@ -477,7 +477,11 @@ void MainWindow::PostUpdateProgressAmount(int progress)
 
 void MainWindow::PostFPGAUpdateComplete(const QString &message, ErrorCodes success)
 {
-    const bool succeeded = success == UpdateSucceeded && !mUpdateAbandoned;
+    // The pass of a lost connection was already reported as failed; what it reports itself
+    // afterwards adds nothing (and must never read as success).
+    if (mUpdateAbandoned && sender() == mUpdateThread)
+        return;
+    const bool succeeded = success == UpdateSucceeded;
     if (succeeded && mUpdateStage == 0) {
         mZportUi->mUpdateProgressMessageLabel->setText(QStringLiteral("Updating FPGA..."));
         if (!mUpdateThread->wait(kPassEndWaitMs)) {
