@@ -3,6 +3,7 @@
 #include "ModalAnswerer.h"
 #include "SimTestSupport.h"
 #include "StdoutCapture.h"
+#include "WindowDriver.h"
 
 #include "app/Startup.h"
 #include "device/WinHID.h"
@@ -72,11 +73,7 @@ private:
         mWindow->updateThread()->setPauses(0, 0, 0);
         mWindow->show();
         mAnswerer = std::make_unique<ModalAnswerer>(QMessageBox::Ok);
-        mWindow->findChild<QWidget *>("mUnknownWidget")
-            ->findChild<QPushButton *>("detectDevicesPushButton")
-            ->click();
-        QVERIFY(mWindow->discoverThread()->wait(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(mWindow->moduleInfo().connected(), 5000);
+        QVERIFY(windowtest::scan(*mWindow));
         mWindow->mUpdateZportUI();
         mAnswerer->clear();
         zsim::Bus::instance().clearRecord();
@@ -238,9 +235,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(mWindow->findChild<QWidget *>("mUnknownWidget")->isVisible(),
                                  3000);
         mAnswerer->setAnswers({QMessageBox::Abort});
-        mWindow->findChild<QWidget *>("mUnknownWidget")
-            ->findChild<QPushButton *>("detectDevicesPushButton")
-            ->click();
+        windowtest::scanButton(*mWindow)->click();
         QVERIFY(mWindow->logText().isEmpty());
     }
 

@@ -1,5 +1,6 @@
 #include "ModalAnswerer.h"
 #include "SimTestSupport.h"
+#include "WindowDriver.h"
 
 #include "app/Startup.h"
 #include "device/WinHID.h"
@@ -68,15 +69,12 @@ private:
         mWindow->show();
     }
 
-    // Presses the scan button, answers the caution box, and waits for the scan to end.
-    void scan(ModalAnswerer &answerer)
+    // Presses the scan button (the caution box is answered by the test's answerer) and waits
+    // for the scan to end.
+    void scan()
     {
-        QPushButton *button = widget<QPushButton>("mUnknownWidget", "detectDevicesPushButton");
-        QVERIFY(button->isVisible());
-        button->click();
-        QVERIFY(mWindow->discoverThread()->wait(15000));
-        QCoreApplication::sendPostedEvents();
-        Q_UNUSED(answerer)
+        QVERIFY(windowtest::scanButton(*mWindow)->isVisible());
+        QVERIFY(windowtest::runScan(*mWindow));
     }
 
 private slots:
@@ -201,7 +199,7 @@ private slots:
         makeWindow(false);
         tabs()->setCurrentIndex(1);
         ModalAnswerer answerer(QMessageBox::Ok);
-        scan(answerer);
+        scan();
         QCOMPARE(answerer.titles(), QStringList{"Caution"});
         QCOMPARE(answerer.boxes().first().icon, QMessageBox::Warning);
         QVERIFY(answerer.boxes().first().text.contains(
@@ -237,7 +235,7 @@ private slots:
         makeWindow(false);
         const int enumerations = zsim::Bus::instance().enumerateCount();
         ModalAnswerer answerer(QMessageBox::Abort);
-        widget<QPushButton>("mUnknownWidget", "detectDevicesPushButton")->click();
+        windowtest::scanButton(*mWindow)->click();
         QCOMPARE(answerer.titles(), QStringList{"Caution"});
         QVERIFY(!mWindow->discoverThread()->isRunning());
         QCOMPARE(zsim::Bus::instance().enumerateCount(), enumerations);
@@ -250,7 +248,7 @@ private slots:
         makeWindow(false);
         mWindow->discoverThread()->setRetryInterval(100);
         ModalAnswerer answerer(QMessageBox::Ok);
-        auto *button = widget<QPushButton>("mUnknownWidget", "detectDevicesPushButton");
+        auto *button = windowtest::scanButton(*mWindow);
         button->click();
         QVERIFY(mWindow->discoverThread()->isRunning());
         button->click();
@@ -377,7 +375,7 @@ private slots:
         const int id = zsim::Bus::instance().plug();
         makeWindow(false);
         ModalAnswerer answerer(QMessageBox::Ok);
-        scan(answerer);
+        scan();
         QVERIFY(devicePage()->isVisible());
         zsim::Bus::instance().unplug(id);
         QTRY_VERIFY_WITH_TIMEOUT(scanPage()->isVisible(), 3000);
@@ -388,7 +386,7 @@ private slots:
 
         // Plugged in again, a new scan finds it.
         zsim::Bus::instance().replug(id);
-        scan(answerer);
+        scan();
         QVERIFY(devicePage()->isVisible());
     }
 
@@ -430,7 +428,7 @@ private slots:
 
         makeWindow(false);
         ModalAnswerer answerer(QMessageBox::Ok);
-        scan(answerer);
+        scan();
         QTRY_COMPARE_WITH_TIMEOUT(answerer.titles(), (QStringList{"Caution", title}), 5000);
         QCOMPARE(statusLabel()->text(), status);
         QVERIFY(scanPage()->isVisible());

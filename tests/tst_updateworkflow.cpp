@@ -2,6 +2,7 @@
 #include "ModalAnswerer.h"
 #include "SignalLog.h"
 #include "SimTestSupport.h"
+#include "WindowDriver.h"
 
 #include "app/Startup.h"
 #include "device/WinHID.h"
@@ -142,11 +143,7 @@ private:
                          "result");
 
         mAnswerer = std::make_unique<ModalAnswerer>(QMessageBox::Ok);
-        mWindow->findChild<QWidget *>("mUnknownWidget")
-            ->findChild<QPushButton *>("detectDevicesPushButton")
-            ->click();
-        QVERIFY(mWindow->discoverThread()->wait(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(mWindow->moduleInfo().connected(), 5000);
+        QVERIFY(windowtest::scan(*mWindow));
         mWindow->mUpdateZportUI();
         mAnswerer->clear();
         zsim::Bus::instance().clearRecord();
@@ -266,11 +263,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(scanPageShown(), 3000);
         zsim::Bus::instance().replug(mDevice);
         mAnswerer->clear();
-        mWindow->findChild<QWidget *>("mUnknownWidget")
-            ->findChild<QPushButton *>("detectDevicesPushButton")
-            ->click();
-        QVERIFY(mWindow->discoverThread()->wait(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(mWindow->moduleInfo().connected(), 5000);
+        QVERIFY(windowtest::scan(*mWindow));
         mWindow->mUpdateZportUI();
         QCOMPARE(deviceWidget<QLineEdit>("mUpdateCurrVersionCPULineEdit")->text(),
                  QStringLiteral("1.9"));
@@ -614,11 +607,7 @@ private slots:
             bus.replug(mDevice);
         }
         mAnswerer->clear();
-        mWindow->findChild<QWidget *>("mUnknownWidget")
-            ->findChild<QPushButton *>("detectDevicesPushButton")
-            ->click();
-        QVERIFY(mWindow->discoverThread()->wait(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(mWindow->moduleInfo().connected(), 5000);
+        QVERIFY(windowtest::scan(*mWindow));
     }
 
     void recoveringWriteFailuresStillSucceed()
