@@ -516,22 +516,7 @@ void Bus::pollControlFile()
             replugDevice = mReplugDevice;
             mReplugDevice = 0;
         }
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(mControlPath, ec);
-        if (ec || size <= mControlOffset) {
-            if (!ec && size < mControlOffset)
-                mControlOffset = 0; // the file was emptied
-            return;
-        }
-        std::ifstream in(mControlPath, std::ios::binary);
-        in.seekg(static_cast<std::streamoff>(mControlOffset));
-        std::string line;
-        while (std::getline(in, line)) {
-            if (in.eof())
-                break; // a line still being written
-            mControlOffset += line.size() + 1;
-            commands.push_back(line);
-        }
+        commands = readNewControlLines();
     }
     if (replugDevice != 0)
         replug(replugDevice);
@@ -541,14 +526,32 @@ void Bus::pollControlFile()
         writeStatusFile();
 }
 
+std::vector<std::string> Bus::readNewControlLines()
+{
+    std::vector<std::string> lines;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(mControlPath, ec);
+    if (ec)
+        return lines;
+    if (size < mControlOffset)
+        mControlOffset = 0; // the file was emptied
+    if (size == mControlOffset)
+        return lines;
+    std::ifstream in(mControlPath, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(mControlOffset));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (in.eof())
+            break; // a line still being written
+        mControlOffset += line.size() + 1;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 void Bus::runControlCommand(const std::string &command)
 {
-    std::vector<int> ids = deviceIds();
-    std::vector<int> plugged;
-    for (int id : ids) {
-        if (isPlugged(id))
-            plugged.push_back(id);
-    }
+    const std::vector<int> ids = deviceIds();
     const int first = ids.empty() ? 0 : ids.front();
     if (command == "plug") {
         if (first == 0)
@@ -574,7 +577,7 @@ void Bus::runControlCommand(const std::string &command)
             unplug(first);
             std::lock_guard<std::mutex> lock(mMutex);
             mReplugDevice = first;
-            mReplugAt = Clock::now() + std::chrono::milliseconds(2500);
+            mReplugAt = Clock::now() + mPowerCycleOffTime;
         }
     } else if (command == "silent") {
         setDropReplies(-1);

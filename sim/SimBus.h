@@ -94,6 +94,8 @@ public:
     // Commands from outside the process (the zport-sim tool), one per line in a file.
     void setControlFile(const std::string &path);
     void pollControlFile();
+    // How long "power-cycle" from the control file keeps the device off.
+    void setPowerCycleOffTime(std::chrono::milliseconds time) { mPowerCycleOffTime = time; }
     void writeStatusFile();
 
 private:
@@ -122,6 +124,7 @@ private:
     void unplugLocked(int deviceId);
     bool pluggedLocked(int deviceId) const;
     void runControlCommand(const std::string &command);
+    std::vector<std::string> readNewControlLines();
 
     mutable std::mutex mMutex;
     std::condition_variable mArrived;
@@ -145,6 +148,8 @@ private:
     // A power cycle asked for from outside: the device is back at this time.
     int mReplugDevice = 0;
     Clock::time_point mReplugAt{};
+    // Long enough for the updater's once-a-second watch to see the device go.
+    std::chrono::milliseconds mPowerCycleOffTime{2500};
     std::uintmax_t mControlOffset = 0;
 };
 

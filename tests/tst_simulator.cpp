@@ -4,6 +4,7 @@
 
 #include "EnvironmentConfig.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -338,6 +339,50 @@ private slots:
         QCOMPARE(int(config.logLines.size()), 2);
         QCOMPARE(config.eraseBusy, std::chrono::microseconds(40000));
         QCOMPARE(config.programBusy, std::chrono::microseconds(300));
+    }
+
+    void controlFileDrivesTheBus()
+    {
+        auto &bus = zsim::Bus::instance();
+        bus.reset();
+        QTemporaryDir dir;
+        const QString path = dir.filePath("control");
+        QFile(path).open(QIODevice::WriteOnly);
+        const auto send = [&path](const char *command) {
+            QFile file(path);
+            file.open(QIODevice::Append);
+            file.write(QByteArray(command) + '\n');
+        };
+        const int id = bus.plug();
+        send("unplug"); // written before the simulator looks: not its business
+        bus.setControlFile(path.toStdString());
+        bus.setPowerCycleOffTime(std::chrono::milliseconds(50));
+        bus.pollControlFile();
+        QVERIFY(bus.isPlugged(id));
+
+        send("unplug");
+        bus.pollControlFile();
+        QVERIFY(!bus.isPlugged(id));
+        send("plug");
+        send("plug-second");
+        bus.pollControlFile();
+        QVERIFY(bus.isPlugged(id));
+        QCOMPARE(int(bus.deviceIds().size()), 2);
+        send("unplug-second");
+        bus.pollControlFile();
+        QVERIFY(!bus.isPlugged(bus.deviceIds().back()));
+
+        // A power cycle keeps the device off for a while, then it comes back by itself.
+        send("power-cycle");
+        bus.pollControlFile();
+        QVERIFY(!bus.isPlugged(id));
+        QTRY_VERIFY_WITH_TIMEOUT((bus.pollControlFile(), bus.isPlugged(id)), 2000);
+
+        QFile status(path + ".status");
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        QVERIFY(status.readAll().startsWith(
+            QStringLiteral("device %1: pid 0x15AD plugged").arg(id).toLatin1()));
+        bus.setControlFile(std::string());
     }
 };
 
