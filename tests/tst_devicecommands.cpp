@@ -56,10 +56,10 @@ private:
 
     template <typename T> T *deviceWidget(const char *name) const
     {
-        return mWindow->findChild<QWidget *>("mZportWidget")->findChild<T *>(QLatin1String(name));
+        return windowtest::deviceWidget<T>(*mWindow, name);
     }
     QTabWidget *tabs() const { return deviceWidget<QTabWidget>("mGroupBox"); }
-    QString status() const { return mWindow->findChild<QLabel *>("appStatusLabel")->text(); }
+    QString status() const { return windowtest::statusText(*mWindow); }
     QString label(const char *name) const { return deviceWidget<QLabel>(name)->text(); }
     QString logShown() const { return deviceWidget<QTextEdit>("logTextEdit")->toPlainText(); }
 

@@ -105,9 +105,9 @@ private:
 
     template <typename T> T *deviceWidget(const char *name) const
     {
-        return mWindow->findChild<QWidget *>("mZportWidget")->findChild<T *>(QLatin1String(name));
+        return windowtest::deviceWidget<T>(*mWindow, name);
     }
-    QString status() const { return mWindow->findChild<QLabel *>("appStatusLabel")->text(); }
+    QString status() const { return windowtest::statusText(*mWindow); }
     QString progressMessage() const
     {
         return deviceWidget<QLabel>("mUpdateProgressMessageLabel")->text();

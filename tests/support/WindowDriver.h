@@ -5,11 +5,23 @@
 #include "ui/ModuleInfo.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 
 // Drives a MainWindow the way a user would; a ModalAnswerer must be armed for its boxes.
 namespace windowtest {
+
+// A widget of the device page (the forms' object names).
+template <typename T> T *deviceWidget(const MainWindow &window, const char *name)
+{
+    return window.findChild<QWidget *>("mZportWidget")->findChild<T *>(QLatin1String(name));
+}
+
+inline QString statusText(const MainWindow &window)
+{
+    return window.findChild<QLabel *>("appStatusLabel")->text();
+}
 
 inline QPushButton *scanButton(const MainWindow &window)
 {
